@@ -1,0 +1,3 @@
+#include "lookup/lookuplog.h"
+
+Q_LOGGING_CATEGORY(lcLookup, "tessarino.lookup")
