@@ -1,11 +1,11 @@
 #include "lookup/userenvironment.h"
+#include "support/messageboxwatcher.h"
 #include "support/testmain.h"
 
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -177,20 +177,15 @@ void TestUserEnvironment::loadReportsUncreatableFolder()
     file.close();
     qputenv("XDG_DATA_HOME", QFile::encodeName(blocker));
 
-    QString shown;
-    QTimer::singleShot(0, [&shown] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (box) {
-            shown = box->windowTitle() + '|' + box->text();
-            box->accept();
-        }
-    });
+    tests::MessageBoxWatcher watcher;
     UserEnvironment env;
     const bool loaded = env.load();
     qputenv("XDG_DATA_HOME", saved);
 
     QVERIFY(!loaded);
-    QCOMPARE(shown, "Attenzione|Impossibile creare la directory del profilo utente");
+    QCOMPARE(watcher.summary(),
+             QStringList{"Attenzione|Impossibile creare la directory del profilo utente"});
+    QCOMPARE(watcher.boxes().first().icon, QMessageBox::Critical);
     QVERIFY(!env.profileFolder.isEmpty());
     QVERIFY(!env.hasProxy());
 }
