@@ -1,6 +1,7 @@
 #include "support/messageboxwatcher.h"
 
 #include <QAbstractButton>
+#include <QPushButton>
 #include <QApplication>
 
 namespace tests {
