@@ -15,6 +15,10 @@ namespace platform {
 // system cannot tell or the path does not fit (Windows: 260 characters).
 std::u16string executableFolder();
 
+// The file name of a program called `baseName` on this system ("qs" gives "qs.exe"
+// on Windows, "qs" on Linux).
+std::u16string executableFileName(const std::u16string &baseName);
+
 struct Account
 {
     std::u16string name;   // the account as the system reports it

@@ -7,6 +7,11 @@
 
 namespace platform {
 
+std::u16string executableFileName(const std::u16string &baseName)
+{
+    return baseName;
+}
+
 std::u16string executableFolder()
 {
     std::string path(PATH_MAX, '\0');
