@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstddef>
 
 class UserEnvironment;
@@ -20,6 +21,10 @@ struct SelectorEndpoint
 {
     QString host;
     QString caBundle;
+    // Bounds of one query. The program always uses these values; only tests
+    // shorten them, so that a silent server does not hold a test for a minute.
+    std::chrono::milliseconds connectTimeout{15'000};
+    std::chrono::milliseconds requestTimeout{60'000};
 };
 
 // Asks the selector built into the program (BuildConfig).
@@ -29,5 +34,19 @@ TerminalServerAddress selectTerminalServer(const UserEnvironment *environment, Q
 TerminalServerAddress selectTerminalServer(const SelectorEndpoint &endpoint,
                                            const UserEnvironment *environment, QString login);
 
-// libcurl's write callback: collects the answer's body.
+// libcurl's write callback: collects the answer's body, up to maxResponseSize bytes.
 std::size_t appendResponse(char *data, std::size_t size, std::size_t count, void *userData);
+
+// A larger answer is refused like an unreadable one.
+inline constexpr std::size_t maxResponseSize = 1024 * 1024;
+
+// The answer's host and port end up on the Remote Desktop client's command line,
+// so only these shapes are accepted. Host: a DNS name (letters, digits, "-", ".";
+// labels of 1..63 characters not starting or ending with "-", at most 253 in all)
+// or an IPv4/IPv6 literal. Port: empty, or decimal 1..65535.
+bool isValidServerHost(const QString &host);
+bool isValidServerPort(const QString &port);
+
+// The proxy as libcurl is given it: "http://host:port", or "socks5h://host:port" for
+// a SOCKS5 proxy (the proxy resolves the selector's name); an IPv6 host is bracketed.
+QString proxyUrlFor(const UserEnvironment &environment);
