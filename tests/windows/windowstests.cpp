@@ -302,8 +302,11 @@ TEST_CASE("another instance: only a process named exactly Tessarino.exe counts")
     for (const auto &row : rows) {
         const std::wstring copy = scratchFolder(row.folder) + L"\\" + row.name;
         REQUIRE(CopyFileW(probe.c_str(), copy.c_str(), FALSE));
+        // The copy tells when it runs, so that it is looked for only once it has started.
+        const Handle ready(CreateEventW(nullptr, TRUE, FALSE, L"tessarino-probe-ready"));
         const Handle sleeper = start(L"\"" + copy + L"\" sleep");
-        REQUIRE(sleeper);
+        REQUIRE(ready && sleeper);
+        REQUIRE(WaitForSingleObject(ready.get(), 120000) == WAIT_OBJECT_0);
         const bool seen = platform::isAnotherInstanceRunning();
         // The running copy, seen from a copy that is itself "Tessarino.exe".
         const long fromCopy = run(L"\"" + alone + L"\" instance");
