@@ -52,7 +52,7 @@ private:
     // Tests look at the window's state through this.
     friend struct DialogInspector;
 
-    Ui::DialogForm *ui;
+    std::unique_ptr<Ui::DialogForm> ui;
     QPushButton *connettiButton = nullptr;
     QPushButton *chiudiButton = nullptr;
     std::unique_ptr<UserEnvironment> userEnvironment;
