@@ -1,0 +1,122 @@
+#include "e2e.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTest>
+#include <QThread>
+
+namespace tests {
+
+bool Sandbox::prepare()
+{
+    if (!m_dir.isValid())
+        return false;
+    const QDir root(m_dir.path());
+    for (const char *folder : {"home/.local/share", "home/.local/state", "home/.config",
+                               "home/.cache", "runtime", "program"}) {
+        if (!root.mkpath(QString::fromLatin1(folder)))
+            return false;
+    }
+    // Qt refuses a runtime folder that others may enter.
+    QFile::setPermissions(root.filePath(QStringLiteral("runtime")),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    const QFileInfo shipped(QStringLiteral(TESSARINO_LOOPBACK_PROGRAM));
+    const QDir source = shipped.absoluteDir();
+    const auto files = source.entryInfoList(QDir::Files);
+    for (const QFileInfo &file : files) {
+        const QString target = programFolder() + QLatin1Char('/') + file.fileName();
+        if (!QFile::copy(file.absoluteFilePath(), target)) {
+            QWARN(qPrintable(QStringLiteral("cannot copy %1").arg(file.absoluteFilePath())));
+            return false;
+        }
+    }
+    return QFileInfo::exists(program());
+}
+
+QProcessEnvironment Sandbox::environment(const XServer &x) const
+{
+    QProcessEnvironment env = x.environment();
+    const QString home = root() + QStringLiteral("/home");
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/.local/state"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/.cache"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root() + QStringLiteral("/runtime"));
+    return env;
+}
+
+bool RunningProgram::start(const Sandbox &sandbox, const XServer &x)
+{
+    // env(1) changes the folder and then executes the program in its own place, so the
+    // process id we hold is the program's.
+    return m_child.start(QStringLiteral("env"),
+                         {QStringLiteral("-C"), sandbox.programFolder(), sandbox.program()},
+                         sandbox.environment(x));
+}
+
+bool RunningProgram::waitForExit(int timeoutMs)
+{
+    if (!m_child.isRunning())
+        return true;
+    return m_child.process().waitForFinished(timeoutMs);
+}
+
+int RunningProgram::exitCode()
+{
+    QProcess &p = m_child.process();
+    if (p.state() != QProcess::NotRunning || p.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return p.exitCode();
+}
+
+QString RunningProgram::standardError()
+{
+    m_stderr += QString::fromLocal8Bit(m_child.process().readAllStandardError());
+    return m_stderr;
+}
+
+QString RunningProgram::report()
+{
+    const QString state = isRunning() ? QStringLiteral("still running")
+                                      : QStringLiteral("ended with %1").arg(exitCode());
+    return QStringLiteral("program %1; its standard error:\n%2").arg(state, standardError());
+}
+
+QString windowOf(const XServer &x, qint64 pid, const QString &title)
+{
+    const QString ids = x.xdotool({QStringLiteral("search"), QStringLiteral("--all"),
+                                   QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), QString::number(pid),
+                                   QStringLiteral("--name"),
+                                   QLatin1Char('^') + title + QLatin1Char('$')});
+    return ids.isEmpty() ? QString() : ids.split(u'\n').constFirst();
+}
+
+QString waitForWindowOf(const XServer &x, qint64 pid, const QString &title, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    do {
+        const QString id = windowOf(x, pid, title);
+        if (!id.isEmpty())
+            return id;
+        QThread::msleep(100);
+    } while (!deadline.hasExpired());
+    return {};
+}
+
+bool pressKey(const XServer &x, const QString &windowId, const QString &key)
+{
+    int code = 0;
+    x.xdotool({QStringLiteral("windowfocus"), windowId}, &code);
+    if (code != 0)
+        return false;
+    // Typed through XTEST into the focused window, as from a keyboard. (With --window
+    // xdotool fails when the window closes under it, which is what a key here often does.)
+    x.xdotool({QStringLiteral("key"), key}, &code);
+    return code == 0;
+}
+
+} // namespace tests
