@@ -19,14 +19,14 @@ int main(int argc, char *argv[])
 
     if (platform::isAnotherInstanceRunning()) {
         QMessageBox::warning(nullptr, QStringLiteral("Attenzione"),
-                             QStringLiteral("L'applicativo e' gia' in esecuzione!"),
-                             QMessageBox::Ok, QMessageBox::NoButton);
+            QStringLiteral("L'applicativo e' gia' in esecuzione!"), QMessageBox::Ok,
+            QMessageBox::NoButton);
         return 1;
     }
 
     if (platform::updatesAvailable()) {
-        const auto answer = QMessageBox::question(
-            nullptr, QStringLiteral("Aggiornamenti disponibili"),
+        const auto answer = QMessageBox::question(nullptr,
+            QStringLiteral("Aggiornamenti disponibili"),
             QStringLiteral("Degli aggiornamenti sono disponibili. Volete aggiornare Tessarino?"),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
         if (answer == QMessageBox::Yes)

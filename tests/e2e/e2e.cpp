@@ -14,14 +14,14 @@ bool Sandbox::prepare()
     if (!m_dir.isValid())
         return false;
     const QDir root(m_dir.path());
-    for (const char *folder : {"home/.local/share", "home/.local/state", "home/.config",
-                               "home/.cache", "runtime", "program"}) {
+    for (const char *folder : { "home/.local/share", "home/.local/state", "home/.config",
+             "home/.cache", "runtime", "program" }) {
         if (!root.mkpath(QString::fromLatin1(folder)))
             return false;
     }
     // Qt refuses a runtime folder that others may enter.
     QFile::setPermissions(root.filePath(QStringLiteral("runtime")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     const QFileInfo shipped(QStringLiteral(TESSARINO_LOOPBACK_PROGRAM));
     const QDir source = shipped.absoluteDir();
@@ -54,8 +54,8 @@ bool RunningProgram::start(const Sandbox &sandbox, const XServer &x)
     // env(1) changes the folder and then executes the program in its own place, so the
     // process id we hold is the program's.
     return m_child.start(QStringLiteral("env"),
-                         {QStringLiteral("-C"), sandbox.programFolder(), sandbox.program()},
-                         sandbox.environment(x));
+        { QStringLiteral("-C"), sandbox.programFolder(), sandbox.program() },
+        sandbox.environment(x));
 }
 
 bool RunningProgram::waitForExit(int timeoutMs)
@@ -88,10 +88,9 @@ QString RunningProgram::report()
 
 QString windowOf(const XServer &x, qint64 pid, const QString &title)
 {
-    const QString ids = x.xdotool({QStringLiteral("search"), QStringLiteral("--all"),
-                                   QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), QString::number(pid),
-                                   QStringLiteral("--name"),
-                                   QLatin1Char('^') + title + QLatin1Char('$')});
+    const QString ids = x.xdotool({ QStringLiteral("search"), QStringLiteral("--all"),
+        QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), QString::number(pid),
+        QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$') });
     return ids.isEmpty() ? QString() : ids.split(u'\n').constFirst();
 }
 
@@ -110,12 +109,12 @@ QString waitForWindowOf(const XServer &x, qint64 pid, const QString &title, int 
 bool pressKey(const XServer &x, const QString &windowId, const QString &key)
 {
     int code = 0;
-    x.xdotool({QStringLiteral("windowfocus"), windowId}, &code);
+    x.xdotool({ QStringLiteral("windowfocus"), windowId }, &code);
     if (code != 0)
         return false;
     // Typed through XTEST into the focused window, as from a keyboard. (With --window
     // xdotool fails when the window closes under it, which is what a key here often does.)
-    x.xdotool({QStringLiteral("key"), key}, &code);
+    x.xdotool({ QStringLiteral("key"), key }, &code);
     return code == 0;
 }
 

@@ -54,8 +54,7 @@ private:
 
 // The id of a mapped window of process `pid` whose title is exactly `title`, waiting
 // up to `timeoutMs`; empty when none shows.
-QString waitForWindowOf(const XServer &x, qint64 pid, const QString &title,
-                        int timeoutMs = 15000);
+QString waitForWindowOf(const XServer &x, qint64 pid, const QString &title, int timeoutMs = 15000);
 // The same without waiting.
 QString windowOf(const XServer &x, qint64 pid, const QString &title);
 // Gives the window the keyboard focus and types `key` (an xdotool key name).

@@ -18,12 +18,13 @@ int main(int argc, char *argv[])
     // The host embeds the icon asynchronously: until then the icon sits unplaced at the
     // screen's origin.
     QDeadlineTimer deadline(10000);
-    while ((icon.geometry().isEmpty() || icon.geometry().topLeft().isNull())
-           && !deadline.hasExpired())
+    while (
+        (icon.geometry().isEmpty() || icon.geometry().topLeft().isNull()) && !deadline.hasExpired())
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     const QRect geometry = icon.geometry();
-    QTextStream(stdout) << "available " << int(available) << " icon " << int(!image.pixmap(22).isNull())
-                        << " geometry " << geometry.x() << ' ' << geometry.y() << ' '
-                        << geometry.width() << ' ' << geometry.height() << '\n';
+    QTextStream(stdout) << "available " << int(available) << " icon "
+                        << int(!image.pixmap(22).isNull()) << " geometry " << geometry.x() << ' '
+                        << geometry.y() << ' ' << geometry.width() << ' ' << geometry.height()
+                        << '\n';
     return 0;
 }

@@ -69,7 +69,7 @@ void DetachedStartTest::startsDetachedWithNothingOfOurs()
     QCOMPARE(record.value(QStringLiteral("arguments")), QStringLiteral("0"));
     QVERIFY(record.value(QStringLiteral("parent")) != QString::number(getpid()));
     QVERIFY(record.value(QStringLiteral("session")) != QString::number(getsid(0)));
-    for (const char *stream : {"stdin", "stdout", "stderr"})
+    for (const char *stream : { "stdin", "stdout", "stderr" })
         QCOMPARE(record.value(QLatin1String(stream)), QStringLiteral("/dev/null"));
 
     // Nothing is left for us to reap.

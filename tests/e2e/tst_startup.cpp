@@ -84,8 +84,8 @@ void StartupTest::missingTemplateEndsBeforeAnyWindow()
     QVERIFY(pressKey(m_x, box, QStringLiteral("Return")));
     QVERIFY(program.waitForExit());
     QVERIFY(program.exitCode() > 0);
-    QVERIFY(program.standardError().contains(sandbox.programFolder()
-                                             + QStringLiteral("/default.rdp")));
+    QVERIFY(
+        program.standardError().contains(sandbox.programFolder() + QStringLiteral("/default.rdp")));
 }
 
 void StartupTest::secondCopyIsRefused()
@@ -95,7 +95,8 @@ void StartupTest::secondCopyIsRefused()
 
     RunningProgram first;
     QVERIFY(first.start(sandbox, m_x));
-    QVERIFY2(!waitForWindowOf(m_x, first.pid(), kWindowTitle).isEmpty(), qPrintable(first.report()));
+    QVERIFY2(
+        !waitForWindowOf(m_x, first.pid(), kWindowTitle).isEmpty(), qPrintable(first.report()));
 
     RunningProgram second;
     QVERIFY(second.start(sandbox, m_x));
@@ -111,7 +112,8 @@ void StartupTest::secondCopyIsRefused()
     QVERIFY(!windowOf(m_x, first.pid(), kWindowTitle).isEmpty());
     RunningProgram third;
     QVERIFY(third.start(sandbox, m_x));
-    QVERIFY2(!waitForWindowOf(m_x, third.pid(), QStringLiteral("Attenzione")).isEmpty(), qPrintable(third.report()));
+    QVERIFY2(!waitForWindowOf(m_x, third.pid(), QStringLiteral("Attenzione")).isEmpty(),
+        qPrintable(third.report()));
 }
 
 void StartupTest::crashedCopyDoesNotBlockTheNext()
@@ -121,7 +123,8 @@ void StartupTest::crashedCopyDoesNotBlockTheNext()
 
     RunningProgram first;
     QVERIFY(first.start(sandbox, m_x));
-    QVERIFY2(!waitForWindowOf(m_x, first.pid(), kWindowTitle).isEmpty(), qPrintable(first.report()));
+    QVERIFY2(
+        !waitForWindowOf(m_x, first.pid(), kWindowTitle).isEmpty(), qPrintable(first.report()));
     // Killed without a chance to clean up: its lock file stays behind.
     ::kill(static_cast<pid_t>(first.pid()), SIGKILL);
     QVERIFY(first.waitForExit());
@@ -134,13 +137,13 @@ void StartupTest::crashedCopyDoesNotBlockTheNext()
 
 void StartupTest::updateCheck_data()
 {
-    QTest::addColumn<int>("updater");    // the fake updater's exit code, or kNoUpdater...
+    QTest::addColumn<int>("updater"); // the fake updater's exit code, or kNoUpdater...
     QTest::addColumn<QString>("answer"); // key typed into the question, if one shows
-    QTest::addColumn<bool>("started");   // the program goes on to its window
+    QTest::addColumn<bool>("started"); // the program goes on to its window
     QTest::addColumn<QStringList>("calls");
     QTest::addColumn<bool>("warned");
 
-    const QStringList check{QStringLiteral("[/quickcheck][/justcheck]")};
+    const QStringList check { QStringLiteral("[/quickcheck][/justcheck]") };
 
     QTest::newRow("no updater") << kNoUpdater << QString() << true << QStringList() << true;
     QTest::newRow("updater not executable")
@@ -148,9 +151,8 @@ void StartupTest::updateCheck_data()
     QTest::newRow("no updates (0)") << 0 << QString() << true << check << false;
     QTest::newRow("check failed (1)") << 1 << QString() << true << check << false;
     QTest::newRow("updates, answer no") << 2 << QStringLiteral("n") << true << check << false;
-    QTest::newRow("updates, answer yes")
-        << 2 << QStringLiteral("y") << false << (check + QStringList{QStringLiteral("[]")})
-        << false;
+    QTest::newRow("updates, answer yes") << 2 << QStringLiteral("y") << false
+                                         << (check + QStringList { QStringLiteral("[]") }) << false;
 }
 
 void StartupTest::updateCheck()
@@ -174,15 +176,16 @@ void StartupTest::updateCheck()
     RunningProgram program;
     QVERIFY(program.start(sandbox, m_x));
     if (!answer.isEmpty()) {
-        const QString question =
-            waitForWindowOf(m_x, program.pid(), QStringLiteral("Aggiornamenti disponibili"));
+        const QString question
+            = waitForWindowOf(m_x, program.pid(), QStringLiteral("Aggiornamenti disponibili"));
         QVERIFY2(!question.isEmpty(), qPrintable(program.report()));
         QVERIFY(pressKey(m_x, question, answer));
     }
 
     if (started) {
         // A question that should not be there would hold the window back.
-        QVERIFY2(!waitForWindowOf(m_x, program.pid(), kWindowTitle).isEmpty(), qPrintable(program.report()));
+        QVERIFY2(!waitForWindowOf(m_x, program.pid(), kWindowTitle).isEmpty(),
+            qPrintable(program.report()));
         QVERIFY(program.isRunning());
     } else {
         QVERIFY(program.waitForExit());

@@ -50,13 +50,12 @@ int field(const QString &text, const QString &label)
 WindowInfo windowInfo(const XServer &x, const QString &id)
 {
     WindowInfo info;
-    const QString text = xwininfo(x, {QStringLiteral("-id"), id});
+    const QString text = xwininfo(x, { QStringLiteral("-id"), id });
     info.geometry = QRect(field(text, QStringLiteral("Absolute upper-left X:")),
-                          field(text, QStringLiteral("Absolute upper-left Y:")),
-                          field(text, QStringLiteral("Width:")),
-                          field(text, QStringLiteral("Height:")));
+        field(text, QStringLiteral("Absolute upper-left Y:")),
+        field(text, QStringLiteral("Width:")), field(text, QStringLiteral("Height:")));
     info.viewable = text.contains(QStringLiteral("Map State: IsViewable"));
-    const QString tree = xwininfo(x, {QStringLiteral("-children"), QStringLiteral("-id"), id});
+    const QString tree = xwininfo(x, { QStringLiteral("-children"), QStringLiteral("-id"), id });
     for (const QString &line : tree.split(u'\n')) {
         const QString trimmed = line.trimmed();
         if (trimmed.startsWith(QStringLiteral("Parent window id:"))
@@ -76,8 +75,8 @@ QStringList ids(const QString &xdotoolOutput)
 // sits inside one of the host's windows. Empty when there is none (yet).
 QRect embeddedTrayIcon(const XServer &x, qint64 pid, const QStringList &hostWindows)
 {
-    const QStringList windows = ids(x.xdotool(
-        {QStringLiteral("search"), QStringLiteral("--pid"), QString::number(pid)}));
+    const QStringList windows = ids(
+        x.xdotool({ QStringLiteral("search"), QStringLiteral("--pid"), QString::number(pid) }));
     for (const QString &id : windows) {
         const WindowInfo icon = windowInfo(x, id);
         if (!icon.viewable || icon.geometry.isEmpty())
@@ -120,9 +119,8 @@ void TrayScreenshotTest::windowAndTrayIconShow()
     QVERIFY(x.start(kScreenWidth, kScreenHeight));
     TrayHost host;
     QVERIFY(host.start(x));
-    const QStringList hostWindows =
-        ids(x.xdotool({QStringLiteral("search"), QStringLiteral("--class"),
-                       QStringLiteral("trayer")}));
+    const QStringList hostWindows = ids(x.xdotool(
+        { QStringLiteral("search"), QStringLiteral("--class"), QStringLiteral("trayer") }));
     QVERIFY(!hostWindows.isEmpty());
 
     Sandbox sandbox;
@@ -132,17 +130,17 @@ void TrayScreenshotTest::windowAndTrayIconShow()
     QProcess probe;
     probe.setProcessEnvironment(sandbox.environment(x));
     probe.start(QStringLiteral(TESSARINO_TRAYPROBE),
-                {sandbox.programFolder() + QStringLiteral("/seven.ico")});
+        { sandbox.programFolder() + QStringLiteral("/seven.ico") });
     QVERIFY(probe.waitForFinished(30000));
-    const QStringList seen =
-        QString::fromLocal8Bit(probe.readAllStandardOutput()).simplified().split(u' ');
+    const QStringList seen
+        = QString::fromLocal8Bit(probe.readAllStandardOutput()).simplified().split(u' ');
     // "available 1 icon 1 geometry x y width height"
     QCOMPARE(seen.size(), 9);
     QCOMPARE(seen.at(1), QStringLiteral("1")); // the tray is available
     QCOMPARE(seen.at(3), QStringLiteral("1")); // the shipped icon loads
     // The icon's place is inside the host's panel along the bottom edge.
-    const QRect probed(seen.at(5).toInt(), seen.at(6).toInt(), seen.at(7).toInt(),
-                       seen.at(8).toInt());
+    const QRect probed(
+        seen.at(5).toInt(), seen.at(6).toInt(), seen.at(7).toInt(), seen.at(8).toInt());
     QVERIFY(!probed.isEmpty());
     QVERIFY(QRect(0, kScreenHeight - kTrayHeight, kScreenWidth, kTrayHeight).contains(probed));
 

@@ -90,7 +90,7 @@ bool updatesAvailable()
     std::string quickCheck = "/quickcheck";
     std::string justCheck = "/justcheck";
     std::string program = path;
-    char *argv[] = {program.data(), quickCheck.data(), justCheck.data(), nullptr};
+    char *argv[] = { program.data(), quickCheck.data(), justCheck.data(), nullptr };
 
     pid_t pid = 0;
     if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) != 0) {
