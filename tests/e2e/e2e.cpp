@@ -75,15 +75,27 @@ int RunningProgram::exitCode()
 
 QString RunningProgram::standardError()
 {
-    m_stderr += QString::fromLocal8Bit(m_child.process().readAllStandardError());
+    QProcess &p = m_child.process();
+    // Without an event loop, what the program wrote is only fetched while we wait.
+    p.setReadChannel(QProcess::StandardError);
+    while (p.state() == QProcess::Running && p.waitForReadyRead(50))
+        m_stderr += QString::fromLocal8Bit(p.readAllStandardError());
+    m_stderr += QString::fromLocal8Bit(p.readAllStandardError());
     return m_stderr;
 }
 
-QString RunningProgram::report()
+QString RunningProgram::report(const XServer &x)
 {
+    const QString errors = standardError(); // also notices an end
     const QString state = isRunning() ? QStringLiteral("still running")
                                       : QStringLiteral("ended with %1").arg(exitCode());
-    return QStringLiteral("program %1; its standard error:\n%2").arg(state, standardError());
+    QStringList titles;
+    const QString ids = x.xdotool({ QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+        QStringLiteral("--pid"), QString::number(pid()) });
+    for (const QString &id : ids.split(u'\n', Qt::SkipEmptyParts))
+        titles << x.xdotool({ QStringLiteral("getwindowname"), id });
+    return QStringLiteral("program %1, windows shown: [%2]; its standard error:\n%3")
+        .arg(state, titles.join(QStringLiteral(", ")), errors);
 }
 
 QString windowOf(const XServer &x, qint64 pid, const QString &title)

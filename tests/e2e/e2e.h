@@ -44,8 +44,9 @@ public:
     // Everything it wrote to standard error so far.
     QString standardError();
     void stop() { m_child.stop(); }
-    // Its state and standard error, for the message of a failed check.
-    QString report();
+    // Its state, its windows on `x` and its standard error, for the message of a
+    // failed check.
+    QString report(const XServer &x);
 
 private:
     ChildProcess m_child;

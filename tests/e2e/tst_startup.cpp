@@ -78,7 +78,7 @@ void StartupTest::missingTemplateEndsBeforeAnyWindow()
     RunningProgram program;
     QVERIFY(program.start(sandbox, m_x));
     const QString box = waitForWindowOf(m_x, program.pid(), QStringLiteral("Attenzione"));
-    QVERIFY2(!box.isEmpty(), qPrintable(program.report()));
+    QVERIFY2(!box.isEmpty(), qPrintable(program.report(m_x)));
     QVERIFY(windowOf(m_x, program.pid(), kWindowTitle).isEmpty());
 
     QVERIFY(pressKey(m_x, box, QStringLiteral("Return")));
@@ -96,12 +96,12 @@ void StartupTest::secondCopyIsRefused()
     RunningProgram first;
     QVERIFY(first.start(sandbox, m_x));
     QVERIFY2(
-        !waitForWindowOf(m_x, first.pid(), kWindowTitle).isEmpty(), qPrintable(first.report()));
+        !waitForWindowOf(m_x, first.pid(), kWindowTitle).isEmpty(), qPrintable(first.report(m_x)));
 
     RunningProgram second;
     QVERIFY(second.start(sandbox, m_x));
     const QString box = waitForWindowOf(m_x, second.pid(), QStringLiteral("Attenzione"));
-    QVERIFY2(!box.isEmpty(), qPrintable(second.report()));
+    QVERIFY2(!box.isEmpty(), qPrintable(second.report(m_x)));
     QVERIFY(windowOf(m_x, second.pid(), kWindowTitle).isEmpty());
     QVERIFY(pressKey(m_x, box, QStringLiteral("Return")));
     QVERIFY(second.waitForExit());
@@ -113,7 +113,7 @@ void StartupTest::secondCopyIsRefused()
     RunningProgram third;
     QVERIFY(third.start(sandbox, m_x));
     QVERIFY2(!waitForWindowOf(m_x, third.pid(), QStringLiteral("Attenzione")).isEmpty(),
-        qPrintable(third.report()));
+        qPrintable(third.report(m_x)));
 }
 
 void StartupTest::crashedCopyDoesNotBlockTheNext()
@@ -124,14 +124,15 @@ void StartupTest::crashedCopyDoesNotBlockTheNext()
     RunningProgram first;
     QVERIFY(first.start(sandbox, m_x));
     QVERIFY2(
-        !waitForWindowOf(m_x, first.pid(), kWindowTitle).isEmpty(), qPrintable(first.report()));
+        !waitForWindowOf(m_x, first.pid(), kWindowTitle).isEmpty(), qPrintable(first.report(m_x)));
     // Killed without a chance to clean up: its lock file stays behind.
     ::kill(static_cast<pid_t>(first.pid()), SIGKILL);
     QVERIFY(first.waitForExit());
 
     RunningProgram next;
     QVERIFY(next.start(sandbox, m_x));
-    QVERIFY2(!waitForWindowOf(m_x, next.pid(), kWindowTitle).isEmpty(), qPrintable(next.report()));
+    QVERIFY2(
+        !waitForWindowOf(m_x, next.pid(), kWindowTitle).isEmpty(), qPrintable(next.report(m_x)));
     QVERIFY(windowOf(m_x, next.pid(), QStringLiteral("Attenzione")).isEmpty());
 }
 
@@ -178,14 +179,14 @@ void StartupTest::updateCheck()
     if (!answer.isEmpty()) {
         const QString question
             = waitForWindowOf(m_x, program.pid(), QStringLiteral("Aggiornamenti disponibili"));
-        QVERIFY2(!question.isEmpty(), qPrintable(program.report()));
+        QVERIFY2(!question.isEmpty(), qPrintable(program.report(m_x)));
         QVERIFY(pressKey(m_x, question, answer));
     }
 
     if (started) {
         // A question that should not be there would hold the window back.
         QVERIFY2(!waitForWindowOf(m_x, program.pid(), kWindowTitle).isEmpty(),
-            qPrintable(program.report()));
+            qPrintable(program.report(m_x)));
         QVERIFY(program.isRunning());
     } else {
         QVERIFY(program.waitForExit());

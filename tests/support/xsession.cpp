@@ -49,7 +49,10 @@ bool XServer::start(int width, int height)
     if (!m_server.start(QStringLiteral("Xvfb"),
                         {QStringLiteral("-displayfd"), QStringLiteral("1"),
                          QStringLiteral("-screen"), QStringLiteral("0"), screen,
-                         QStringLiteral("-nolisten"), QStringLiteral("tcp")}))
+                         QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                         // Without it the server resets whenever its last client
+                         // leaves, and refuses the next one for a moment.
+                         QStringLiteral("-noreset")}))
         return false;
     QProcess &p = m_server.process();
     QDeadlineTimer deadline(15000);
