@@ -27,6 +27,11 @@ public:
     Q_INVOKABLE void Remove(const QString &key);
 
 private:
+    enum class OpenResult { Ready, NoPreload, Failed, Damaged };
+
+    OpenResult openFile();
+    void closeDatabase();
+
     UserEnvironment environment;
     QMap<QString, QString> cache;
     QSqlDatabase database;

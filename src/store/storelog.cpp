@@ -1,0 +1,3 @@
+#include "store/storelog.h"
+
+Q_LOGGING_CATEGORY(lcStore, "tessarino.store")

@@ -1,0 +1,6 @@
+// Logging category of the local credential store.
+#pragma once
+
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcStore)
