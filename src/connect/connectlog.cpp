@@ -1,0 +1,3 @@
+#include "connect/connectlog.h"
+
+Q_LOGGING_CATEGORY(lcConnect, "tessarino.connect")
