@@ -68,6 +68,7 @@ private:
     void startProgram();
     void quitFromTray();
     void clickTrayIcon(const QStringList &clickArguments);
+    void chooseFromTrayMenu(bool last);
     void pressConnettiFromTray();
     QList<qint64> clients() const;
     bool waitForSession(const QString &screenshotName);
@@ -131,8 +132,10 @@ void TestRdpLogin::stopClients()
 // the client is still running a few seconds later.
 bool TestRdpLogin::waitForSession(const QString &screenshotName)
 {
-    if (m_x.waitForWindow(QStringLiteral("FreeRDP"), 30000).isEmpty())
+    if (m_x.waitForWindow(QStringLiteral("FreeRDP"), 30000).isEmpty()) {
+        m_x.screenshot(m_artifacts + QStringLiteral("/no-client-") + screenshotName);
         return false;
+    }
     const QString shot = m_artifacts + u'/' + screenshotName;
     QDeadlineTimer deadline(30000);
     bool coloured = false;
@@ -148,43 +151,86 @@ bool TestRdpLogin::waitForSession(const QString &screenshotName)
     return coloured && !clients().isEmpty();
 }
 
+namespace {
+
+struct Geometry
+{
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+Geometry geometryOf(const tests::XServer &x, const QString &window)
+{
+    Geometry g;
+    const QStringList lines =
+        x.xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window})
+            .split(u'\n');
+    for (const QString &line : lines) {
+        const int value = line.section(u'=', 1).toInt();
+        if (line.startsWith(u"X="))
+            g.x = value;
+        else if (line.startsWith(u"Y="))
+            g.y = value;
+        else if (line.startsWith(u"WIDTH="))
+            g.width = value;
+        else if (line.startsWith(u"HEIGHT="))
+            g.height = value;
+    }
+    return g;
+}
+
+} // namespace
+
 void TestRdpLogin::clickTrayIcon(const QStringList &clickArguments)
 {
     const QString panel = m_x.waitForWindow(QStringLiteral("^panel$"));
     QVERIFY(!panel.isEmpty());
-    const QStringList geometry
-        = m_x.xdotool({ QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), panel })
-              .split(u'\n');
-    int x = 0, y = 0, w = 0, h = 0;
-    for (const QString &line : geometry) {
-        const QString value = line.section(u'=', 1);
-        if (line.startsWith(u"X="))
-            x = value.toInt();
-        else if (line.startsWith(u"Y="))
-            y = value.toInt();
-        else if (line.startsWith(u"WIDTH="))
-            w = value.toInt();
-        else if (line.startsWith(u"HEIGHT="))
-            h = value.toInt();
-    }
-    QVERIFY(w > 4 && h > 4);
-    m_x.xdotool(
-        { QStringLiteral("mousemove"), QString::number(x + w / 2), QString::number(y + h / 2) });
+    // The program's icon is docked in the panel once the panel has grown to hold it.
+    Geometry g;
+    QTRY_VERIFY_WITH_TIMEOUT((g = geometryOf(m_x, panel)).width > 4, 10000);
+    m_x.xdotool({QStringLiteral("mousemove"), QString::number(g.x + g.width / 2),
+                 QString::number(g.y + g.height / 2)});
     m_x.xdotool(clickArguments);
+}
+
+// Opens the tray menu with the right button and clicks its first or last entry, as a
+// person would ("&Connetti" is first, "&Esci" last).
+void TestRdpLogin::chooseFromTrayMenu(bool last)
+{
+    clickTrayIcon({QStringLiteral("click"), QStringLiteral("3")});
+    QString menu;
+    Geometry g;
+    QDeadlineTimer deadline(10000);
+    while (menu.isEmpty() && !deadline.hasExpired()) {
+        const QStringList windows =
+            m_x.xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                         QStringLiteral("--pid"), QString::number(m_program.pid())})
+                .split(u'\n', Qt::SkipEmptyParts);
+        for (const QString &window : windows) {
+            const Geometry candidate = geometryOf(m_x, window);
+            const QString name = m_x.xdotool({QStringLiteral("getwindowname"), window});
+            if (candidate.height >= 80 && name != QStringLiteral("Orvane")) {
+                menu = window;
+                g = candidate;
+            }
+        }
+        if (menu.isEmpty())
+            QThread::msleep(100);
+    }
+    QVERIFY2(!menu.isEmpty(), "the tray menu did not open");
+    const int y = last ? g.y + g.height - 12 : g.y + 12;
+    m_x.xdotool({QStringLiteral("mousemove"), QString::number(g.x + g.width / 2),
+                 QString::number(y)});
+    m_x.xdotool({QStringLiteral("click"), QStringLiteral("1")});
 }
 
 void TestRdpLogin::pressConnettiFromTray()
 {
-    clickTrayIcon({ QStringLiteral("click"), QStringLiteral("3") });
-    QThread::msleep(500);
-    m_x.xdotool({ QStringLiteral("key"), QStringLiteral("c") });
+    chooseFromTrayMenu(false);
 }
 
 void TestRdpLogin::quitFromTray()
 {
-    clickTrayIcon({ QStringLiteral("click"), QStringLiteral("3") });
-    QThread::msleep(500);
-    m_x.xdotool({ QStringLiteral("key"), QStringLiteral("e") });
+    chooseFromTrayMenu(true);
     QVERIFY(m_program.process().waitForFinished(15000));
     QCOMPARE(m_program.process().exitCode(), 0);
 }
