@@ -217,9 +217,11 @@ void TestSelectorClient::loginArrivesIntact()
     const QString login = QStringLiteral("mario&login=x rossi#frag+è%41/?");
     m_server.setAnswer(login, SelectorServer::Answer{details(R"("ts-mario")", "3389")});
 
+    tests::MessageBoxWatcher watcher;
     const TerminalServerAddress address =
         selectTerminalServer(m_server.endpoint(), nullptr, login);
 
+    QCOMPARE(watcher.summary(), QStringList{});
     QCOMPARE(m_server.logins(), QStringList{login});
     QCOMPARE(address.host, QStringLiteral("ts-mario"));
     // One query value: nothing in it ends the value, starts another or a fragment.
@@ -232,12 +234,13 @@ void TestSelectorClient::loginArrivesIntact()
 
 void TestSelectorClient::secondQueryStartsAfresh()
 {
+    tests::MessageBoxWatcher watcher;
     m_server.setDefaultAnswer(details(R"("ts1")", "3389"));
     QCOMPARE(selectTerminalServer(m_server.endpoint(), nullptr, QStringLiteral("a")).host,
              QStringLiteral("ts1"));
+    QCOMPARE(watcher.summary(), QStringList{});
 
     m_server.setDefaultAnswer(QByteArray());
-    tests::MessageBoxWatcher watcher;
     const TerminalServerAddress second =
         selectTerminalServer(m_server.endpoint(), nullptr, QStringLiteral("b"));
     QVERIFY(second.host.isNull());
@@ -254,8 +257,10 @@ void TestSelectorClient::bodyDecodedWhole()
     QLoggingCategory::setFilterRules(QStringLiteral("tessarino.lookup.debug=true"));
     auto restoreLogging = qScopeGuard([] { QLoggingCategory::setFilterRules({}); });
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("perché così")));
+    tests::MessageBoxWatcher watcher;
     const TerminalServerAddress address =
         selectTerminalServer(m_server.endpoint(), nullptr, QStringLiteral("mario"));
+    QCOMPARE(watcher.summary(), QStringList{});
     QCOMPARE(address.host, QStringLiteral("ts1"));
 }
 
