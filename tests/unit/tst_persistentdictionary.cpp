@@ -330,9 +330,11 @@ void TestPersistentDictionary::damagedFileIsMovedAside()
         {
             SideConnection side(filePath());
             QVERIFY(side.exec(QStringLiteral("create table perst_dict (pkey TEXT primary key, pvalue TEXT)")));
+            QVERIFY(side.exec(QStringLiteral("begin")));
             for (int i = 0; i < 300; ++i)
                 QVERIFY(side.exec(QStringLiteral("insert into perst_dict values(?, ?)"),
                                   {QStringLiteral("key%1").arg(i), QString(200, QLatin1Char('v'))}));
+            QVERIFY(side.exec(QStringLiteral("commit")));
         }
         QFile file(filePath());
         QVERIFY(file.open(QIODevice::ReadWrite));
