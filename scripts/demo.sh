@@ -49,18 +49,18 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Starts an Xvfb on a free display and prints the display name.
+# Starts an Xvfb on a free display; its name goes into the variable named by $2.
 start_xvfb() {
   local file=$state/display.$1
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$file" 2>/dev/null &
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$file" >/dev/null 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do [ -s "$file" ] && break; sleep 0.1; done
-  echo ":$(cat "$file")"
+  printf -v "$2" ':%s' "$(cat "$file")"
 }
 
 # The remote desktop: a display of its own, showing one picture full screen (the
 # shadow server does not send the root window's background).
-desktop=$(start_xvfb desktop)
+start_xvfb desktop desktop
 convert -size 1280x800 xc:'#1f5f8b' -gravity center -fill white -pointsize 42 \
   -annotate 0 'Tessarino: desktop remoto di prova' "$state/desktop.png" 2>/dev/null \
   || convert -size 1280x800 xc:'#1f5f8b' "$state/desktop.png"
@@ -90,7 +90,7 @@ if [ -n "${DISPLAY:-}" ]; then
   export XAUTHORITY=${XAUTHORITY:-$HOME/.Xauthority}
   screen=$DISPLAY
 else
-  screen=$(start_xvfb tessarino)
+  start_xvfb tessarino screen
   DISPLAY=$screen trayer --edge bottom --align right --widthtype request --height 32 \
     --transparent false >/dev/null 2>&1 &
   pids+=($!)
