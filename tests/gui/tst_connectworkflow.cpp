@@ -110,6 +110,7 @@ private slots:
     void successWritesSavesStartsAndHides();
     void untickedBoxKeepsOldPasswordUnused();
     void fileThatCannotBeWrittenIsReported();
+    void clientThatCannotStartIsReported_data();
     void clientThatCannotStartIsReported();
 
 private:
@@ -331,6 +332,10 @@ void TestConnectWorkflow::failedLookupChangesNothingStored_data()
     QTest::newRow("no server in the answer, window hidden")
         << QByteArray(R"({"TerminalServerDetails": {"port": 3389}})") << false
         << QStringList{kNoServer};
+    // A host that would put an option of its own on the client's command line.
+    QTest::newRow("hostile host refused")
+        << QByteArray(R"({"TerminalServerDetails": {"host": "ts1.example /p:x", "port": 3389}})")
+        << true << QStringList{kNoServer};
     QTest::newRow("unreadable answer: the selector's message first")
         << QByteArray("<html>busy</html>") << false
         << QStringList{"Attenzione|Si e verificato un errore leggendo la risposta!", kNoServer};
@@ -489,15 +494,27 @@ void TestConnectWorkflow::fileThatCannotBeWrittenIsReported()
     verifyNoClientStarted();
 }
 
+void TestConnectWorkflow::clientThatCannotStartIsReported_data()
+{
+    QTest::addColumn<QByteArray>("client");
+
+    QTest::newRow("not on the PATH") << QByteArray();
+    QTest::newRow("there but cannot run") << QByteArray("#!/nonexistent/interpreter\n");
+}
+
 void TestConnectWorkflow::clientThatCannotStartIsReported()
 {
-    // A client that is there but cannot be executed.
+    QFETCH(QByteArray, client);
+
+    // The PATH holds only this folder: no real client installed on the machine is found.
     QTemporaryDir bin;
-    QVERIFY(writeFile(bin.filePath("xfreerdp"), "#!/nonexistent/interpreter\n", true));
-    qputenv("PATH", bin.path().toLocal8Bit() + ':' + m_path);
+    if (!client.isEmpty())
+        QVERIFY(writeFile(bin.filePath("xfreerdp"), client, true));
+    qputenv("PATH", bin.path().toLocal8Bit());
 
     fill("ACME", kUserName, "pw", true);
     runConnect(Route::TrayMenu);
+    qputenv("PATH", m_path);
 
     QCOMPARE(m_boxes->summary(), QStringList{kCannotStart});
     QCOMPARE(m_boxes->boxes().first().icon, QMessageBox::Critical);
