@@ -1,5 +1,7 @@
 #include "support/selectorserver.h"
 
+#include "support/xsession.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
@@ -118,13 +120,7 @@ bool SelectorServer::start(Certificate certificate, quint16 port)
 void SelectorServer::stop()
 {
     if (m_process) {
-        if (m_process->state() != QProcess::NotRunning) {
-            m_process->terminate();
-            if (!m_process->waitForFinished(5000)) {
-                m_process->kill();
-                m_process->waitForFinished(5000);
-            }
-        }
+        stopProcess(*m_process);
         m_process.reset();
     }
     m_port = 0;

@@ -1,5 +1,7 @@
 #include "support/tinyproxy.h"
 
+#include "support/xsession.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QHostAddress>
@@ -101,13 +103,7 @@ bool TinyProxy::startOnce(const QString &user, const QString &password)
 void TinyProxy::stop()
 {
     if (m_process) {
-        if (m_process->state() != QProcess::NotRunning) {
-            m_process->terminate();
-            if (!m_process->waitForFinished(5000)) {
-                m_process->kill();
-                m_process->waitForFinished(5000);
-            }
-        }
+        stopProcess(*m_process);
         m_process.reset();
     }
     m_port = 0;

@@ -22,15 +22,21 @@ bool ChildProcess::start(const QString &program, const QStringList &arguments,
     return m_process->waitForStarted(10000);
 }
 
+void stopProcess(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
 void ChildProcess::stop()
 {
-    if (!m_process || m_process->state() == QProcess::NotRunning)
-        return;
-    m_process->terminate();
-    if (!m_process->waitForFinished(5000)) {
-        m_process->kill();
-        m_process->waitForFinished(5000);
-    }
+    if (m_process)
+        stopProcess(*m_process);
 }
 
 bool ChildProcess::isRunning() const

@@ -11,6 +11,9 @@
 
 namespace tests {
 
+// Stops a test's child process: TERM, then KILL if it does not end in time.
+void stopProcess(QProcess &process);
+
 // A process started for a test and stopped (TERM, then KILL) with its owner.
 class ChildProcess
 {
