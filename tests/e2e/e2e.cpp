@@ -1,5 +1,6 @@
 #include "e2e.h"
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -116,6 +117,99 @@ QString waitForWindowOf(const XServer &x, qint64 pid, const QString &title, int 
         QThread::msleep(100);
     } while (!deadline.hasExpired());
     return {};
+}
+
+QRect windowGeometry(const XServer &x, const QString &windowId)
+{
+    QRect r;
+    const QStringList lines =
+        x.xdotool({ QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), windowId })
+            .split(u'\n');
+    for (const QString &line : lines) {
+        const int value = line.section(u'=', 1).toInt();
+        if (line.startsWith(u"X="))
+            r.moveLeft(value);
+        else if (line.startsWith(u"Y="))
+            r.moveTop(value);
+        else if (line.startsWith(u"WIDTH="))
+            r.setWidth(value);
+        else if (line.startsWith(u"HEIGHT="))
+            r.setHeight(value);
+    }
+    return r;
+}
+
+QPoint trayIconCentre(const XServer &x)
+{
+    const QString panel = x.waitForWindow(QStringLiteral("^panel$"));
+    if (panel.isEmpty())
+        return {};
+    QDeadlineTimer deadline(10000);
+    do {
+        const QRect r = windowGeometry(x, panel);
+        if (r.width() > 4)
+            return r.center();
+        QThread::msleep(100);
+    } while (!deadline.hasExpired());
+    return {};
+}
+
+QRect openTrayMenu(const XServer &x, qint64 pid)
+{
+    const QPoint icon = trayIconCentre(x);
+    if (icon.isNull())
+        return {};
+    x.xdotool({ QStringLiteral("mousemove"), QString::number(icon.x()), QString::number(icon.y()) });
+    x.xdotool({ QStringLiteral("click"), QStringLiteral("3") });
+
+    // The menu is the program's tall window that is not the main window.
+    QDeadlineTimer deadline(10000);
+    do {
+        const QStringList windows = x.xdotool({ QStringLiteral("search"),
+            QStringLiteral("--onlyvisible"), QStringLiteral("--pid"), QString::number(pid) })
+                                        .split(u'\n', Qt::SkipEmptyParts);
+        for (const QString &window : windows) {
+            const QRect r = windowGeometry(x, window);
+            if (r.height() >= 80
+                && x.xdotool({ QStringLiteral("getwindowname"), window }) != QStringLiteral("Orvane"))
+                return r;
+        }
+        QThread::msleep(100);
+    } while (!deadline.hasExpired());
+    return {};
+}
+
+static QByteArray readProcFile(qint64 pid, const char *name)
+{
+    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(name)));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+template <typename Predicate>
+static QList<qint64> processesWhere(Predicate matches)
+{
+    QList<qint64> pids;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (numeric && pid != QCoreApplication::applicationPid() && matches(pid))
+            pids << pid;
+    }
+    return pids;
+}
+
+QList<qint64> processesWithCommandLine(const QByteArray &needle)
+{
+    return processesWhere([&](qint64 pid) { return readProcFile(pid, "cmdline").contains(needle); });
+}
+
+QList<qint64> processesExposing(const QByteArray &secret)
+{
+    return processesWhere([&](qint64 pid) {
+        return readProcFile(pid, "cmdline").contains(secret)
+            || readProcFile(pid, "environ").contains(secret);
+    });
 }
 
 bool pressKey(const XServer &x, const QString &windowId, const QString &key)

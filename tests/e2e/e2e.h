@@ -5,7 +5,9 @@
 
 #include "support/xsession.h"
 
+#include <QPoint>
 #include <QProcessEnvironment>
+#include <QRect>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -60,5 +62,19 @@ QString waitForWindowOf(const XServer &x, qint64 pid, const QString &title, int 
 QString windowOf(const XServer &x, qint64 pid, const QString &title);
 // Gives the window the keyboard focus and types `key` (an xdotool key name).
 bool pressKey(const XServer &x, const QString &windowId, const QString &key);
+
+// The position and size of a window.
+QRect windowGeometry(const XServer &x, const QString &windowId);
+// The centre of the icon docked in trayer's panel, once the panel has grown to hold
+// it; a null point when no icon docks in time.
+QPoint trayIconCentre(const XServer &x);
+// Opens the tray menu of process `pid` with the right button on its icon, as a person
+// would; returns the menu's geometry, or a null rectangle when it does not open.
+QRect openTrayMenu(const XServer &x, qint64 pid);
+
+// Processes other than this one whose command line holds `needle`.
+QList<qint64> processesWithCommandLine(const QByteArray &needle);
+// Processes other than this one whose command line or environment holds `secret`.
+QList<qint64> processesExposing(const QByteArray &secret);
 
 } // namespace tests

@@ -5,6 +5,7 @@
 #include "lookup/userenvironment.h"
 #include "store/passwordprotection.h"
 #include "store/persistentdictionary.h"
+#include "e2e.h"
 #include "support/selectorserver.h"
 #include "support/testmain.h"
 #include "support/xsession.h"
@@ -30,36 +31,6 @@ QByteArray readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QByteArray readProcFile(const QString &pid, const char *name)
-{
-    return readAll(QStringLiteral("/proc/%1/%2").arg(pid, QLatin1String(name)));
-}
-
-struct Geometry
-{
-    int x = 0, y = 0, width = 0, height = 0;
-};
-
-Geometry geometryOf(const tests::XServer &x, const QString &window)
-{
-    Geometry g;
-    const QStringList lines =
-        x.xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window})
-            .split(u'\n');
-    for (const QString &line : lines) {
-        const int value = line.section(u'=', 1).toInt();
-        if (line.startsWith(u"X="))
-            g.x = value;
-        else if (line.startsWith(u"Y="))
-            g.y = value;
-        else if (line.startsWith(u"WIDTH="))
-            g.width = value;
-        else if (line.startsWith(u"HEIGHT="))
-            g.height = value;
-    }
-    return g;
 }
 
 } // namespace
@@ -156,7 +127,7 @@ QString TestConnect::mainWindow() const
                      QStringLiteral("--name"), QLatin1Char('^') + kTitle + QLatin1Char('$')})
             .split(u'\n', Qt::SkipEmptyParts);
     for (const QString &window : windows) {
-        if (geometryOf(m_x, window).width > 100)
+        if (tests::windowGeometry(m_x, window).width() > 100)
             return window;
     }
     return {};
@@ -166,30 +137,7 @@ QString TestConnect::mainWindow() const
 // chooses an entry with the keyboard.
 void TestConnect::chooseFromTrayMenu(const QStringList &keys)
 {
-    const QString panel = m_x.waitForWindow(QStringLiteral("^panel$"));
-    QVERIFY(!panel.isEmpty());
-    Geometry g;
-    QTRY_VERIFY_WITH_TIMEOUT((g = geometryOf(m_x, panel)).width > 4, 10000);
-    m_x.xdotool({QStringLiteral("mousemove"), QString::number(g.x + g.width / 2),
-                 QString::number(g.y + g.height / 2)});
-    m_x.xdotool({QStringLiteral("click"), QStringLiteral("3")});
-
-    bool open = false;
-    QDeadlineTimer deadline(10000);
-    while (!open && !deadline.hasExpired()) {
-        const QStringList windows =
-            m_x.xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                         QStringLiteral("--pid"), QString::number(m_program.pid())})
-                .split(u'\n', Qt::SkipEmptyParts);
-        for (const QString &window : windows) {
-            if (geometryOf(m_x, window).height >= 80
-                && m_x.xdotool({QStringLiteral("getwindowname"), window}) != kTitle)
-                open = true;
-        }
-        if (!open)
-            QThread::msleep(100);
-    }
-    QVERIFY2(open, "the tray menu did not open");
+    QVERIFY2(!tests::openTrayMenu(m_x, m_program.pid()).isNull(), "the tray menu did not open");
     m_x.xdotool(QStringList{QStringLiteral("key"), QStringLiteral("--delay"),
                             QStringLiteral("100")}
                 + keys);
@@ -258,13 +206,7 @@ void TestConnect::checkPasswordNotLeaked()
 {
     const QByteArray secret = kPassword.toUtf8();
     // No command line or environment of any process holds it.
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString &pid : entries) {
-        if (pid.toLongLong() <= 0 || pid.toLongLong() == QCoreApplication::applicationPid())
-            continue;
-        QVERIFY2(!readProcFile(pid, "cmdline").contains(secret), qPrintable(pid));
-        QVERIFY2(!readProcFile(pid, "environ").contains(secret), qPrintable(pid));
-    }
+    QCOMPARE(tests::processesExposing(secret), QList<qint64>());
     // Nor what the program wrote, nor any file under the user's HOME (store, key,
     // connection file: the password is only ever kept protected).
     m_programOutput += m_program.process().readAllStandardOutput();

@@ -2,6 +2,7 @@
 // selector) on an Xvfb display with a tray host, driven with xdotool like a person;
 // the loopback HTTPS selector; the real FreeRDP client it starts; a real RDP server
 // with NLA whose desktop shows one colour.
+#include "e2e.h"
 #include "support/rdpserver.h"
 #include "support/selectorserver.h"
 #include "support/testmain.h"
@@ -22,27 +23,6 @@ const QString kUser = QStringLiteral("demo");
 const QString kPassword = QStringLiteral("Segreto-7f3q9");
 const QString kWrongPassword = QStringLiteral("Sbagliata-2k8");
 const QColor kDesktopColour(0xc0, 0x30, 0x20);
-
-QByteArray readProcFile(qint64 pid, const char *name)
-{
-    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(name)));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Processes whose command line holds `needle`.
-QList<qint64> processesWith(const QByteArray &needle)
-{
-    QList<qint64> pids;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString &entry : entries) {
-        bool numeric = false;
-        const qint64 pid = entry.toLongLong(&numeric);
-        if (numeric && pid != QCoreApplication::applicationPid()
-            && readProcFile(pid, "cmdline").contains(needle))
-            pids << pid;
-    }
-    return pids;
-}
 
 bool closeTo(const QColor &a, const QColor &b)
 {
@@ -116,7 +96,7 @@ void TestRdpLogin::startProgram()
 
 QList<qint64> TestRdpLogin::clients() const
 {
-    return processesWith(QStringLiteral("/v:127.0.0.1:%1").arg(m_rdp.port()).toUtf8());
+    return tests::processesWithCommandLine(QStringLiteral("/v:127.0.0.1:%1").arg(m_rdp.port()).toUtf8());
 }
 
 void TestRdpLogin::stopClients()
@@ -151,74 +131,23 @@ bool TestRdpLogin::waitForSession(const QString &screenshotName)
     return coloured && !clients().isEmpty();
 }
 
-namespace {
-
-struct Geometry
-{
-    int x = 0, y = 0, width = 0, height = 0;
-};
-
-Geometry geometryOf(const tests::XServer &x, const QString &window)
-{
-    Geometry g;
-    const QStringList lines =
-        x.xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window})
-            .split(u'\n');
-    for (const QString &line : lines) {
-        const int value = line.section(u'=', 1).toInt();
-        if (line.startsWith(u"X="))
-            g.x = value;
-        else if (line.startsWith(u"Y="))
-            g.y = value;
-        else if (line.startsWith(u"WIDTH="))
-            g.width = value;
-        else if (line.startsWith(u"HEIGHT="))
-            g.height = value;
-    }
-    return g;
-}
-
-} // namespace
-
 void TestRdpLogin::clickTrayIcon(const QStringList &clickArguments)
 {
-    const QString panel = m_x.waitForWindow(QStringLiteral("^panel$"));
-    QVERIFY(!panel.isEmpty());
-    // The program's icon is docked in the panel once the panel has grown to hold it.
-    Geometry g;
-    QTRY_VERIFY_WITH_TIMEOUT((g = geometryOf(m_x, panel)).width > 4, 10000);
-    m_x.xdotool({QStringLiteral("mousemove"), QString::number(g.x + g.width / 2),
-                 QString::number(g.y + g.height / 2)});
+    const QPoint icon = tests::trayIconCentre(m_x);
+    QVERIFY2(!icon.isNull(), "no tray icon docked in the panel");
+    m_x.xdotool({QStringLiteral("mousemove"), QString::number(icon.x()),
+                 QString::number(icon.y())});
     m_x.xdotool(clickArguments);
 }
 
-// Opens the tray menu with the right button and clicks its first or last entry, as a
-// person would ("&Connetti" is first, "&Esci" last).
+// Opens the tray menu and clicks its first or last entry, as a person would
+// ("&Connetti" is first, "&Esci" last).
 void TestRdpLogin::chooseFromTrayMenu(bool last)
 {
-    clickTrayIcon({QStringLiteral("click"), QStringLiteral("3")});
-    QString menu;
-    Geometry g;
-    QDeadlineTimer deadline(10000);
-    while (menu.isEmpty() && !deadline.hasExpired()) {
-        const QStringList windows =
-            m_x.xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                         QStringLiteral("--pid"), QString::number(m_program.pid())})
-                .split(u'\n', Qt::SkipEmptyParts);
-        for (const QString &window : windows) {
-            const Geometry candidate = geometryOf(m_x, window);
-            const QString name = m_x.xdotool({QStringLiteral("getwindowname"), window});
-            if (candidate.height >= 80 && name != QStringLiteral("Orvane")) {
-                menu = window;
-                g = candidate;
-            }
-        }
-        if (menu.isEmpty())
-            QThread::msleep(100);
-    }
-    QVERIFY2(!menu.isEmpty(), "the tray menu did not open");
-    const int y = last ? g.y + g.height - 12 : g.y + 12;
-    m_x.xdotool({QStringLiteral("mousemove"), QString::number(g.x + g.width / 2),
+    const QRect menu = tests::openTrayMenu(m_x, m_program.pid());
+    QVERIFY2(!menu.isNull(), "the tray menu did not open");
+    const int y = last ? menu.bottom() - 11 : menu.top() + 12;
+    m_x.xdotool({QStringLiteral("mousemove"), QString::number(menu.center().x()),
                  QString::number(y)});
     m_x.xdotool({QStringLiteral("click"), QStringLiteral("1")});
 }
@@ -239,15 +168,7 @@ void TestRdpLogin::checkPasswordNotLeaked()
 {
     const QByteArray secret = kPassword.toUtf8();
     // No command line or environment of any process on the machine holds it.
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString &entry : entries) {
-        bool numeric = false;
-        const qint64 pid = entry.toLongLong(&numeric);
-        if (!numeric || pid == QCoreApplication::applicationPid())
-            continue;
-        QVERIFY2(!readProcFile(pid, "cmdline").contains(secret), qPrintable(entry));
-        QVERIFY2(!readProcFile(pid, "environ").contains(secret), qPrintable(entry));
-    }
+    QCOMPARE(tests::processesExposing(secret), QList<qint64>());
     // Nor the program's output, nor any file under the test's HOME.
     QVERIFY(!m_program.process().readAllStandardOutput().contains(secret));
     QVERIFY(!m_program.process().readAllStandardError().contains(secret));
