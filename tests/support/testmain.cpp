@@ -52,6 +52,9 @@ QString isolateHome()
         makePrivateDir(path);
         setenv(entry.variable, path.c_str(), 1);
     }
+    for (const char *name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy", "HTTP_PROXY",
+                             "HTTPS_PROXY", "ALL_PROXY", "NO_PROXY"})
+        unsetenv(name);
     std::atexit(removeRoot);
     return QString::fromLocal8Bit(g_root);
 }

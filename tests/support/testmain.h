@@ -10,7 +10,9 @@
 namespace tests {
 
 // Points HOME, XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME, XDG_STATE_HOME and
-// XDG_RUNTIME_DIR at folders under a new private temporary folder; returns it.
+// XDG_RUNTIME_DIR at folders under a new private temporary folder; returns it. The
+// machine's proxy variables are dropped too, so the loopback selector is reached
+// directly unless a test sets a proxy itself.
 QString isolateHome();
 
 } // namespace tests

@@ -114,8 +114,6 @@ void TestUserEnvironment::hasProxy()
 
 void TestUserEnvironment::loadCreatesPrivateProfileFolder()
 {
-    qunsetenv("http_proxy");
-    qunsetenv("https_proxy");
     UserEnvironment env;
     QVERIFY(env.load());
     QVERIFY(!env.accountName.isEmpty());
